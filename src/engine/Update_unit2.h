@@ -2,7 +2,7 @@
 // The worker that carries out one update, the shared progress state through which its phases
 // hand over to one another, and the routines it runs on the UI thread.
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 #include "platform/serial.h"
 #include "platform/worker_thread.h"
@@ -53,12 +53,17 @@ class TRead final : public TThread {
 
   // Helpers the phases share.
   bool Write(const void* data, std::uint32_t count);
-  bool WriteText(const std::string& text);
+  bool WriteText(std::string_view text);
   // Reads up to `count` bytes into ReplyBuffer; ReadCount becomes the count received.
   std::uint32_t Read(std::uint32_t count);
+  // ReplyBuffer as text, up to its first NUL.
+  static std::string_view ReplyText();
   // Runs FinishUpdate on the UI thread and waits for it.
   void RunFinishUpdate();
+  void BuildDownloadDateCommand();
   void PollIdn();
+  // The loader asked for a file that does not exist, or sent something else: start again at file 1.
+  void UnexpectedReply();
 
   // The port opened for this worker. It never follows PortHandle to a port opened later.
   const HANDLE Port;
@@ -66,4 +71,6 @@ class TRead final : public TThread {
   std::uint32_t ReadCount = 0;
   // "FDAT ddmmmyy\n", built when the worker starts.
   char DownloadDateCommand[20] = {};
+  // The reply of this pass was the loader's prompt.
+  bool PromptInPass = false;
 };

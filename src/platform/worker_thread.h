@@ -28,7 +28,7 @@ class TThread {
   // Set by the body: the object is deleted on the UI thread once the body has returned.
   std::atomic<bool> FreeOnTerminate{false};
 
-  // Runs on the UI thread when the body has returned, before a free-on-end delete.
+  // Runs on the UI thread when the body of a free-on-end worker has returned, before the delete.
   std::function<void()> OnTerminate;
 
  protected:

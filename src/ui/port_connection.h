@@ -18,7 +18,8 @@ extern char ReplyBuffer[ReplyBufferSize];
 // UI thread. Ends any previous run, opens and configures the port named by PortName, and starts
 // a worker. When the port cannot be opened, tells the operator and ends the application.
 void OpenPort();
-// UI thread. Stops a running worker and closes the port.
+// UI thread. Stops a running worker, closes the port and waits until the worker has ended.
+// The main window's close does the same.
 void StopWorker();
 // UI thread, from FinishUpdate. Closes the port after a short grace.
 void ClosePort();
