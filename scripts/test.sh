@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up and runs every test: all of them built with AddressSanitizer and UndefinedBehaviorSanitizer
+# (the window offscreen), then everything without Qt again under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTMV_SANITIZE=address,undefined >/dev/null
+cmake --build build/asan -j"$jobs"
+(cd build/asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure)
+
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DTMV_SANITIZE=thread -DTMV_WITH_QT=OFF >/dev/null
+cmake --build build/tsan -j"$jobs"
+(cd build/tsan && ctest --output-on-failure)
