@@ -65,8 +65,7 @@ class ScratchFolder {
 
 void CopyImage(const fs::path& to) {
   for (int k = 1; k <= FirmwareFileCount; ++k)
-    fs::copy_file(fs::path(TMV_IMAGE_DIR) / FileName(k), to / FileName(k),
-                  fs::copy_options::overwrite_existing);
+    fs::copy_file(fs::path(TMV_IMAGE_DIR) / FileName(k), to / FileName(k), fs::copy_options::overwrite_existing);
 }
 
 void ChangeByte(const fs::path& file, std::size_t offset, std::uint8_t value) {
@@ -117,8 +116,7 @@ const Damage Damages[] = {
     {"one_byte_extra", 2, "is 65649 bytes long",
      [](const fs::path&, const fs::path& file) { fs::resize_file(file, 65649); }},
     {"missing", 6, "cannot be read", [](const fs::path&, const fs::path& file) { fs::remove(file); }},
-    {"no_esc_b", 4, "bytes 108 and 109",
-     [](const fs::path&, const fs::path& file) { ChangeByte(file, 109, 'C'); }},
+    {"no_esc_b", 4, "bytes 108 and 109", [](const fs::path&, const fs::path& file) { ChangeByte(file, 109, 'C'); }},
     {"own_preamble", 7, "preamble (bytes 0 to 107) differs from that of TMV54001.bin at byte 50",
      [](const fs::path&, const fs::path& file) { ChangeByte(file, 50, ReadBytes(file)[50] ^ 0x01); }},
     // Alike in all files, so only the build stamp check can catch it.
@@ -142,8 +140,7 @@ TEST(MakeDemoImageTest, WritesAnImageThatPassesTheCheckAndCarriesEveryByteValue)
     const auto bytes = ReadBytes(folder.path() / FileName(k));
     ASSERT_EQ(bytes.size(), FirmwareFileSize);
     std::bitset<256> seen;
-    for (std::size_t i = firmware_layout::PayloadOffset; i < firmware_layout::CheckOffset; ++i)
-      seen.set(bytes[i]);
+    for (std::size_t i = firmware_layout::PayloadOffset; i < firmware_layout::CheckOffset; ++i) seen.set(bytes[i]);
     EXPECT_TRUE(seen.all()) << FileName(k) << " lacks " << 256 - seen.count() << " byte values";
   }
 }

@@ -77,12 +77,11 @@ std::optional<Bytes> ReadWhole(const fs::path& path, std::vector<std::string>& p
 // Checks the layout of one file on its own: preamble lines, ESC B, and the payload's check value.
 void CheckLayout(const Bytes& file, std::vector<std::string>& problems) {
   if (!Matches(file, 0, Line1))
-    problems.push_back("preamble line 1 is " + Quoted(file.data(), Line1.size()) + ", expected " +
-                       Quoted(Line1) + " with the build stamp of firmware version \"" + FirmwareVersion +
-                       "\"");
+    problems.push_back("preamble line 1 is " + Quoted(file.data(), Line1.size()) + ", expected " + Quoted(Line1) +
+                       " with the build stamp of firmware version \"" + FirmwareVersion + "\"");
   if (!Matches(file, Line1.size(), Line2))
-    problems.push_back("preamble line 2 is " + Quoted(file.data() + Line1.size(), Line2.size()) +
-                       ", expected " + Quoted(Line2));
+    problems.push_back("preamble line 2 is " + Quoted(file.data() + Line1.size(), Line2.size()) + ", expected " +
+                       Quoted(Line2));
   const auto* line3 = file.data() + Line3Offset;
   const bool line3Printable =
       std::all_of(line3, line3 + Line3Size - 1, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; });
@@ -96,8 +95,8 @@ void CheckLayout(const Bytes& file, std::vector<std::string>& problems) {
   const std::uint16_t stored = static_cast<std::uint16_t>(file[CheckOffset] << 8 | file[CheckOffset + 1]);
   if (computed != stored)
     problems.push_back("check value " + Hex(stored, 4) +
-                       " in bytes 65646 and 65647 does not match the payload's CRC-16/XMODEM " +
-                       Hex(computed, 4) + ": the payload or its check value is damaged");
+                       " in bytes 65646 and 65647 does not match the payload's CRC-16/XMODEM " + Hex(computed, 4) +
+                       ": the payload or its check value is damaged");
 }
 }  // namespace
 
@@ -120,16 +119,13 @@ int main(int argc, char** argv) {
         reference = std::move(file);
         referenceName = FileName(k);
       } else {
-        const auto differs =
-            std::mismatch(file->begin(), file->begin() + PreambleSize, reference->begin()).first;
+        const auto differs = std::mismatch(file->begin(), file->begin() + PreambleSize, reference->begin()).first;
         if (differs != file->begin() + PreambleSize)
           problems.push_back("preamble (bytes 0 to 107) differs from that of " + referenceName + " at byte " +
-                             std::to_string(differs - file->begin()) +
-                             "; all eight files share one preamble");
+                             std::to_string(differs - file->begin()) + "; all eight files share one preamble");
       }
     }
-    for (const auto& problem : problems)
-      std::cerr << "check_image: " << path.string() << ": " << problem << "\n";
+    for (const auto& problem : problems) std::cerr << "check_image: " << path.string() << ": " << problem << "\n";
     valid = valid && problems.empty();
   }
 
@@ -138,7 +134,6 @@ int main(int argc, char** argv) {
               << FileName(1) << " to " << FileName(FirmwareFileCount) << " in the firmware file layout\n";
     return 1;
   }
-  std::cout << "check_image: the " << FirmwareFileCount << " firmware files in " << folder.string()
-            << " are valid\n";
+  std::cout << "check_image: the " << FirmwareFileCount << " firmware files in " << folder.string() << " are valid\n";
   return 0;
 }

@@ -62,7 +62,6 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::cout << "make_demo_image: wrote " << FirmwareFileCount << " demonstration files to " << folder.string()
-            << "\n";
+  std::cout << "make_demo_image: wrote " << FirmwareFileCount << " demonstration files to " << folder.string() << "\n";
   return 0;
 }
