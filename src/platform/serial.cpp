@@ -136,8 +136,7 @@ class Waiter {
   // instead of polling it again and again.
   void LetOlderCallsLeave() {
     std::unique_lock lock(port_.m);
-    port_.changed.wait(lock,
-                       [this] { return port_.unwoken == 0 || port_.closing || epoch_ != port_.abortEpoch; });
+    port_.changed.wait(lock, [this] { return port_.unwoken == 0 || port_.closing || epoch_ != port_.abortEpoch; });
   }
 
  private:
@@ -149,8 +148,8 @@ enum class Wait { Ready, TimedOut, Aborted, Failed };
 
 // Waits until `fd` is ready for `events` (revents in *ready), the deadline has passed or the call
 // is aborted. With fd < 0 only the deadline or an abort ends the wait.
-Wait WaitFor(Port& port, Waiter& call, int fd, short events,
-             const std::optional<platform::Deadline>& deadline, short* ready) {
+Wait WaitFor(Port& port, Waiter& call, int fd, short events, const std::optional<platform::Deadline>& deadline,
+             short* ready) {
   for (;;) {
     if (call.Aborted()) return Wait::Aborted;
     pollfd fds[2] = {{port.wakeFd, POLLIN, 0}, {fd, events, 0}};
@@ -210,12 +209,15 @@ BOOL ReadPort(HANDLE handle, BYTE* buffer, DWORD count, DWORD& got) {
     // from a line that reports hang-up: the device is gone.
     bool gone = (n < 0 && errno != EAGAIN) || (lastReady & kLineGone) != 0;
     switch (WaitFor(*port, call, gone ? -1 : port->fd, POLLIN, deadline, &lastReady)) {
-      case Wait::Ready: continue;
+      case Wait::Ready:
+        continue;
       case Wait::TimedOut:
         // A gone device still costs the caller its time-out, so a polling loop cannot spin on it.
         return gone ? Fail(EIO) : TRUE;
-      case Wait::Aborted: return Fail(ECANCELED);
-      case Wait::Failed: return Fail(errno);
+      case Wait::Aborted:
+        return Fail(ECANCELED);
+      case Wait::Failed:
+        return Fail(errno);
     }
   }
   return TRUE;
@@ -242,8 +244,10 @@ BOOL WritePort(HANDLE handle, const BYTE* data, DWORD count, DWORD& sent) {
         if (ready & kLineGone) return Fail(EIO);
         continue;
       case Wait::TimedOut:  // no deadline: cannot happen
-      case Wait::Aborted: return Fail(ECANCELED);
-      case Wait::Failed: return Fail(errno);
+      case Wait::Aborted:
+        return Fail(ECANCELED);
+      case Wait::Failed:
+        return Fail(errno);
     }
   }
   return TRUE;
@@ -272,22 +276,41 @@ std::optional<termios> TermiosFor(const DCB& dcb, termios t) {
   if (baud == std::end(kBaudRates)) return std::nullopt;
   tcflag_t control = CLOCAL | CREAD;
   switch (dcb.ByteSize) {
-    case 5: control |= CS5; break;
-    case 6: control |= CS6; break;
-    case 7: control |= CS7; break;
-    case 8: control |= CS8; break;
-    default: return std::nullopt;
+    case 5:
+      control |= CS5;
+      break;
+    case 6:
+      control |= CS6;
+      break;
+    case 7:
+      control |= CS7;
+      break;
+    case 8:
+      control |= CS8;
+      break;
+    default:
+      return std::nullopt;
   }
   switch (dcb.Parity) {
-    case NOPARITY: break;
-    case ODDPARITY: control |= PARENB | PARODD; break;
-    case EVENPARITY: control |= PARENB; break;
-    default: return std::nullopt;
+    case NOPARITY:
+      break;
+    case ODDPARITY:
+      control |= PARENB | PARODD;
+      break;
+    case EVENPARITY:
+      control |= PARENB;
+      break;
+    default:
+      return std::nullopt;
   }
   switch (dcb.StopBits) {
-    case ONESTOPBIT: break;
-    case TWOSTOPBITS: control |= CSTOPB; break;
-    default: return std::nullopt;
+    case ONESTOPBIT:
+      break;
+    case TWOSTOPBITS:
+      control |= CSTOPB;
+      break;
+    default:
+      return std::nullopt;
   }
   if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) control |= CRTSCTS;
 
@@ -325,9 +348,8 @@ int ComNumber(const char* name) {
 
 }  // namespace
 
-HANDLE CreateFileA(const char* fileName, DWORD /*desiredAccess*/, DWORD /*shareMode*/,
-                   void* /*securityAttributes*/, DWORD /*creationDisposition*/, DWORD /*flagsAndAttributes*/,
-                   HANDLE /*templateFile*/) {
+HANDLE CreateFileA(const char* fileName, DWORD /*desiredAccess*/, DWORD /*shareMode*/, void* /*securityAttributes*/,
+                   DWORD /*creationDisposition*/, DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
   // A port is always opened existing, for reading and writing, and for this program alone.
   if (fileName == nullptr) {
     Fail(EINVAL);
@@ -401,10 +423,18 @@ BOOL GetCommState(HANDLE handle, DCB* dcb) {
                       : (lines & TIOCM_RTS) ? RTS_CONTROL_ENABLE
                                             : RTS_CONTROL_DISABLE;
   switch (t.c_cflag & CSIZE) {
-    case CS5: state.ByteSize = 5; break;
-    case CS6: state.ByteSize = 6; break;
-    case CS7: state.ByteSize = 7; break;
-    default: state.ByteSize = 8; break;
+    case CS5:
+      state.ByteSize = 5;
+      break;
+    case CS6:
+      state.ByteSize = 6;
+      break;
+    case CS7:
+      state.ByteSize = 7;
+      break;
+    default:
+      state.ByteSize = 8;
+      break;
   }
   state.Parity = !(t.c_cflag & PARENB) ? NOPARITY : (t.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
   state.StopBits = (t.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
@@ -507,8 +537,8 @@ std::string DescribeOpenFailure(const char* portName, DWORD error) {
     case ENXIO:
       reason = "no such device";
       if (int number = ComNumber(portName))
-        reason += "; for a USB serial adapter set TMV540_COM" + std::to_string(number) +
-                  " to its device, e.g. /dev/ttyUSB0";
+        reason +=
+            "; for a USB serial adapter set TMV540_COM" + std::to_string(number) + " to its device, e.g. /dev/ttyUSB0";
       break;
     case EACCES:
     case EPERM:
@@ -521,8 +551,11 @@ std::string DescribeOpenFailure(const char* portName, DWORD error) {
           "busy, in use by another program (ModemManager may be probing a newly plugged port; "
           "wait a moment or stop it)";
       break;
-    case ENOTTY: reason = "not a serial port"; break;
-    default: reason = std::error_code(static_cast<int>(error), std::generic_category()).message();
+    case ENOTTY:
+      reason = "not a serial port";
+      break;
+    default:
+      reason = std::error_code(static_cast<int>(error), std::generic_category()).message();
   }
   return "\r\nCannot open " + port + ": " + reason + ".";
 }

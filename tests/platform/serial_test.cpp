@@ -32,8 +32,7 @@ class PseudoTerminal {
   PseudoTerminal() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     char name[128] = {};
-    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0 &&
-        ptsname_r(master_, name, sizeof name) == 0)
+    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0 && ptsname_r(master_, name, sizeof name) == 0)
       path_ = name;
     initial_ = Settings();
   }
@@ -177,8 +176,7 @@ TEST_F(SerialTest, ReadTakesAtMostItsCountAndLeavesTheRestForTheNextRead) {
   ReadFile(port, buffer.data(), 50, &n, nullptr);
   ASSERT_EQ(n, 30u);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 30), Bytes(sent.begin() + 50, sent.end()));
-  EXPECT_EQ(Bytes(buffer.begin() + 30, buffer.end()), Bytes(34, 0xEE))
-      << "bytes past the count read were touched";
+  EXPECT_EQ(Bytes(buffer.begin() + 30, buffer.end()), Bytes(34, 0xEE)) << "bytes past the count read were touched";
 }
 
 TEST_F(SerialTest, ReadWithNothingToTakeLeavesTheBufferAndWaitsOutItsTimeout) {
@@ -449,17 +447,15 @@ TEST_F(SerialTest, CallsOnAClosedOrUnknownHandleFailWithoutEffect) {
 TEST_F(SerialTest, TimeoutsReadBackAsSet) {
   COMMTIMEOUTS got{9, 9, 9, 9, 9};
   ASSERT_TRUE(GetCommTimeouts(port, &got));
-  EXPECT_EQ((std::vector<DWORD>{got.ReadIntervalTimeout, got.ReadTotalTimeoutMultiplier,
-                                got.ReadTotalTimeoutConstant, got.WriteTotalTimeoutMultiplier,
-                                got.WriteTotalTimeoutConstant}),
+  EXPECT_EQ((std::vector<DWORD>{got.ReadIntervalTimeout, got.ReadTotalTimeoutMultiplier, got.ReadTotalTimeoutConstant,
+                                got.WriteTotalTimeoutMultiplier, got.WriteTotalTimeoutConstant}),
             std::vector<DWORD>(5, 0));
 
   COMMTIMEOUTS set{1, 2, 100, 4, 5};
   ASSERT_TRUE(SetCommTimeouts(port, &set));
   ASSERT_TRUE(GetCommTimeouts(port, &got));
-  EXPECT_EQ((std::vector<DWORD>{got.ReadIntervalTimeout, got.ReadTotalTimeoutMultiplier,
-                                got.ReadTotalTimeoutConstant, got.WriteTotalTimeoutMultiplier,
-                                got.WriteTotalTimeoutConstant}),
+  EXPECT_EQ((std::vector<DWORD>{got.ReadIntervalTimeout, got.ReadTotalTimeoutMultiplier, got.ReadTotalTimeoutConstant,
+                                got.WriteTotalTimeoutMultiplier, got.WriteTotalTimeoutConstant}),
             (std::vector<DWORD>{1, 2, 100, 4, 5}));
 }
 
@@ -492,9 +488,8 @@ void ExpectLine(const DCB& dcb, const Line& line) {
 
 // A pseudo-terminal always runs 8 data bits without parity; the other settings it keeps.
 TEST_F(SerialTest, LineSettingsReadBackAsSetAndStayRaw) {
-  for (const Line& line :
-       {Line{115200, 8, NOPARITY, ONESTOPBIT, true}, Line{9600, 8, NOPARITY, TWOSTOPBITS, false},
-        Line{57600, 8, NOPARITY, TWOSTOPBITS, true}, Line{921600, 8, NOPARITY, ONESTOPBIT, false}}) {
+  for (const Line& line : {Line{115200, 8, NOPARITY, ONESTOPBIT, true}, Line{9600, 8, NOPARITY, TWOSTOPBITS, false},
+                           Line{57600, 8, NOPARITY, TWOSTOPBITS, true}, Line{921600, 8, NOPARITY, ONESTOPBIT, false}}) {
     SCOPED_TRACE(line.baud);
     DCB dcb{};
     dcb.DCBlength = 28;
@@ -587,8 +582,8 @@ TEST(SerialOpen, DeviceThatIsNoSerialPortIsNotOpened) {
     int error;
     const char* reason;
   };
-  for (const Case& c : {Case{"/dev/tmv540-absent", ENOENT, "no such device"},
-                        Case{"/dev/null", ENOTTY, "not a serial port"}}) {
+  for (const Case& c :
+       {Case{"/dev/tmv540-absent", ENOENT, "no such device"}, Case{"/dev/null", ENOTTY, "not a serial port"}}) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(Open(c.path), INVALID_HANDLE_VALUE);
     DWORD error = GetLastError();
@@ -619,10 +614,9 @@ TEST(SerialOpen, OpenFailureIsOneLogLineNamingPortDeviceAndReason) {
     std::vector<std::string> says;
   };
   ClearComEnvironment();
-  for (const Case& c :
-       {Case{ENOENT, {"no such device", "TMV540_COM2"}}, Case{EACCES, {"permission denied", "dialout"}},
-        Case{EBUSY, {"busy", "in use by another program", "ModemManager"}},
-        Case{ENOTTY, {"not a serial port"}}, Case{EIO, {"Input/output error"}}}) {
+  for (const Case& c : {Case{ENOENT, {"no such device", "TMV540_COM2"}}, Case{EACCES, {"permission denied", "dialout"}},
+                        Case{EBUSY, {"busy", "in use by another program", "ModemManager"}},
+                        Case{ENOTTY, {"not a serial port"}}, Case{EIO, {"Input/output error"}}}) {
     std::string text = DescribeOpenFailure("COM2", c.error);
     SCOPED_TRACE(text);
     EXPECT_EQ(text.rfind("\r\nCannot open COM2 (/dev/ttyS1): ", 0), 0u);
