@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <limits>
 #include <thread>
 
 namespace platform {
@@ -19,7 +20,8 @@ Clock::duration Scaled(std::chrono::milliseconds protocolMs) {
 int Deadline::RemainingMs() const {
   auto left = at_ - Clock::now();
   if (left <= Clock::duration::zero()) return 0;
-  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return ms > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(ms);
 }
 
 void WaitToken::Cancel() {
