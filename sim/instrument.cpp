@@ -194,6 +194,11 @@ void Instrument::RunTimers() {
 
 void Instrument::WriteDue() {
   auto now = Clock::now();
+  if (port_ && port_->pseudo_terminal() && !out_.empty()) {
+    // The updater may have closed its side since the last look: what it would miss is lost.
+    pollfd line{port_->fd(), 0, 0};
+    if (poll(&line, 1, 0) >= 0) hungUp_ = line.revents & POLLHUP;
+  }
   while (!out_.empty() && out_.front().due <= now && !waitingToWrite_) {
     Pending& next = out_.front();
     if (!port_ || hungUp_) {
