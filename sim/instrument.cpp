@@ -244,8 +244,8 @@ void Instrument::ReadInput() {
 
 void Instrument::ClosePort() {
   if (!port_) return;
-  port_.reset();
   if (!options_.link_path.empty()) unlink(options_.link_path.c_str());
+  port_.reset();
   transcript_.Note("line closed");
 }
 
