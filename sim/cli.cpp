@@ -83,10 +83,14 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& out, std::string& erro
       if (!value(text) || !LoadMemory(text, out.options.memory, error)) return false;
     } else if (arg == "--start") {
       if (!value(text)) return false;
-      if (text == "on") out.options.device.start = Power::Running;
-      else if (text == "off") out.options.device.start = Power::Off;
-      else if (text == "loader") out.options.device.start = Power::Loader;
-      else return error = "--start takes on, off or loader", false;
+      if (text == "on")
+        out.options.device.start = Power::Running;
+      else if (text == "off")
+        out.options.device.start = Power::Off;
+      else if (text == "loader")
+        out.options.device.start = Power::Loader;
+      else
+        return error = "--start takes on, off or loader", false;
     } else if (arg == "--operator-delay" || arg == "--restart-delay") {
       int& into = arg == "--operator-delay" ? out.options.operator_delay_ms : out.options.device.restart_ms;
       if (!value(text)) return false;

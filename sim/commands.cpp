@@ -16,7 +16,9 @@ std::string Trim(const std::string& text) {
 }
 
 std::string Cased(std::string text, bool upper) {
-  for (char& c : text) c = static_cast<char>(upper ? std::toupper(static_cast<unsigned char>(c)) : std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : text)
+    c = static_cast<char>(upper ? std::toupper(static_cast<unsigned char>(c))
+                                : std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
@@ -84,15 +86,19 @@ bool Commands::Query(const std::string& word, const std::string& argument, React
     Reply(memory_.firmware_version, reaction);
   } else if (name == "VRDT" && plain) {
     // Cut so that the identity reply (version, stamp and date in verbose mode) is 14 bytes.
-    if (faults_.short_identity) reaction.out.push_back({0, memory_.build_stamp.substr(0, 9)});
-    else Reply(memory_.build_stamp, reaction);
+    if (faults_.short_identity)
+      reaction.out.push_back({0, memory_.build_stamp.substr(0, 9)});
+    else
+      Reply(memory_.build_stamp, reaction);
   } else if (name == "FDAT" && plain) {
     if (!faults_.short_identity) Reply(memory_.download_date, reaction);
   } else if (name == "SNUM" && plain) {
     Reply(memory_.serial_number, reaction);
   } else if (name == "*IDN" && plain) {
-    if (idn_to_ignore_ > 0) --idn_to_ignore_;
-    else Reply("TMV540," + memory_.serial_number + "," + memory_.firmware_version + " " + memory_.build_stamp, reaction);
+    if (idn_to_ignore_ > 0)
+      --idn_to_ignore_;
+    else
+      Reply("TMV540," + memory_.serial_number + "," + memory_.firmware_version + " " + memory_.build_stamp, reaction);
   } else {
     return StoredQuery(name[0] == '$' ? Cased(word, false) : name, argument, reaction);
   }
@@ -170,8 +176,7 @@ bool Commands::StoredSet(const std::string& mnemonic, const std::string& rest) {
     value = space == std::string::npos ? "" : Trim(rest.substr(space));
   }
   const StoredItem* item = calibration ? FindCalibration(mnemonic, argument) : FindSetting(mnemonic, argument);
-  if (!item || !item->fitted || value.empty() || !Printable(value) || (item->numeric && !IsNumber(value)))
-    return false;
+  if (!item || !item->fitted || value.empty() || !Printable(value) || (item->numeric && !IsNumber(value))) return false;
   (calibration ? memory_.calibration : memory_.settings)[item->key] = value;
   return true;
 }

@@ -9,10 +9,14 @@ constexpr std::size_t MaxLine = 512;
 
 const char* PowerName(Power power) {
   switch (power) {
-    case Power::Off: return "off";
-    case Power::Running: return "running";
-    case Power::Loader: return "loader";
-    case Power::Restarting: return "restarting";
+    case Power::Off:
+      return "off";
+    case Power::Running:
+      return "running";
+    case Power::Loader:
+      return "loader";
+    case Power::Restarting:
+      return "restarting";
   }
   return "?";
 }
@@ -43,10 +47,17 @@ Reaction Device::Receive(std::string_view bytes) {
     } else if (power_ == Power::Loader) {
       std::size_t used = 0;
       switch (loader_.Receive(bytes.substr(pos), used, reaction)) {
-        case Loader::Outcome::Working: break;
-        case Loader::Outcome::AllFilesIn: Program(reaction); break;
-        case Loader::Outcome::PowerLost: SwitchOff("power lost"); break;
-        case Loader::Outcome::PortVanished: reaction.events.push_back(Event::PortVanished); break;
+        case Loader::Outcome::Working:
+          break;
+        case Loader::Outcome::AllFilesIn:
+          Program(reaction);
+          break;
+        case Loader::Outcome::PowerLost:
+          SwitchOff("power lost");
+          break;
+        case Loader::Outcome::PortVanished:
+          reaction.events.push_back(Event::PortVanished);
+          break;
       }
       pos += used;
     } else {
@@ -76,8 +87,10 @@ void Device::ReceiveLine(char byte, Reaction& reaction) {
   if (line_.empty() && lineRaw_.empty()) log_.Close();
   if (lineRaw_.size() < 2 * MaxLine) lineRaw_ += byte;
   if (byte == '\0') return;
-  if (line_.size() < MaxLine) line_ += byte;
-  else lineTooLong_ = true;
+  if (line_.size() < MaxLine)
+    line_ += byte;
+  else
+    lineTooLong_ = true;
 }
 
 void Device::ExecuteLine(char terminator, Reaction& reaction) {
@@ -143,8 +156,10 @@ Reaction Device::Wake() {
 Reaction Device::PressPower() {
   Reaction reaction;
   Note("front panel: POWER");
-  if (power_ == Power::Off) SwitchOn();
-  else SwitchOff("front panel");
+  if (power_ == Power::Off)
+    SwitchOn();
+  else
+    SwitchOff("front panel");
   return reaction;
 }
 

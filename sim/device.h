@@ -26,7 +26,7 @@ const char* PowerName(Power power);
 
 struct DeviceOptions {
   Faults faults;
-  Power start = Power::Running;  // Loader: waiting in its loader since an earlier upload broke off
+  Power start = Power::Running;     // Loader: waiting in its loader since an earlier upload broke off
   std::string new_version = "093";  // the version the loader's files install
   int restart_ms = 1500;            // from the eighth file until the new firmware answers
 };
@@ -54,7 +54,9 @@ class Device {
   void SwitchOn();
   void SwitchOff(const std::string& why);
   void Program(Reaction& reaction);
-  void Note(const std::string& text) { if (notes_) notes_(text); }
+  void Note(const std::string& text) {
+    if (notes_) notes_(text);
+  }
 
   Memory memory_;
   DeviceOptions options_;
@@ -63,9 +65,9 @@ class Device {
   Commands commands_;
   ReceiveLog log_;
   Loader loader_;
-  std::string bytes_;      // every byte received
-  std::string line_;       // the command line being received, without NULs
-  std::string lineRaw_;    // its bytes as received
+  std::string bytes_;    // every byte received
+  std::string line_;     // the command line being received, without NULs
+  std::string lineRaw_;  // its bytes as received
   bool lineTooLong_ = false;
 };
 

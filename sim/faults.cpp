@@ -67,27 +67,42 @@ bool Faults::Apply(const std::string& spec, std::string& error) {
     if (fault->form == Form::NumberFile && (!hasSecond || second < 1 || second > 8)) return false;
   }
 
-  if (name == "silent") silent = true;
-  else if (name == "short-identity") short_identity = true;
+  if (name == "silent")
+    silent = true;
+  else if (name == "short-identity")
+    short_identity = true;
   else if (name == "bad-serial") {
     if (value != "empty" && value != "zero" && value != "letter") return false;
     bad_serial = value;
-  } else if (name == "cal-missing") cal_missing = n;
+  } else if (name == "cal-missing")
+    cal_missing = n;
   else if (name == "cal-pause") {
     cal_pause_at = n;
     if (hasSecond) cal_pause_ms = second;
-  } else if (name == "state-empty") state_empty = n;
-  else if (name == "state-200") state_long = n;
-  else if (name == "state-nul") state_nul = n;
-  else if (name == "bad-check") bad_check = n;
-  else if (name == "bad-check-always") bad_check = n, bad_check_always = true;
-  else if (name == "wrong-request") wrong_request_after = n, wrong_request_file = second;
-  else if (name == "abort") abort_after = n;
-  else if (name == "silent-after") silent_after = n;
-  else if (name == "garbage-after") garbage_after = n;
-  else if (name == "idn-late") idn_ignored = n;
-  else if (name == "power-loss") power_loss_in = n;
-  else if (name == "vanish-after") vanish_after = n;
+  } else if (name == "state-empty")
+    state_empty = n;
+  else if (name == "state-200")
+    state_long = n;
+  else if (name == "state-nul")
+    state_nul = n;
+  else if (name == "bad-check")
+    bad_check = n;
+  else if (name == "bad-check-always")
+    bad_check = n, bad_check_always = true;
+  else if (name == "wrong-request")
+    wrong_request_after = n, wrong_request_file = second;
+  else if (name == "abort")
+    abort_after = n;
+  else if (name == "silent-after")
+    silent_after = n;
+  else if (name == "garbage-after")
+    garbage_after = n;
+  else if (name == "idn-late")
+    idn_ignored = n;
+  else if (name == "power-loss")
+    power_loss_in = n;
+  else if (name == "vanish-after")
+    vanish_after = n;
   error.clear();
   return true;
 }

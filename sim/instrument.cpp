@@ -1,12 +1,13 @@
 #include "instrument.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace sim {
 namespace {
@@ -41,7 +42,8 @@ bool Instrument::Start(std::string& error) {
     error = "cannot write the transcript " + options_.transcript_path;
     return false;
   }
-  port_ = options_.device_path.empty() ? Port::OpenPseudoTerminal(error) : Port::OpenDevice(options_.device_path, error);
+  port_ =
+      options_.device_path.empty() ? Port::OpenPseudoTerminal(error) : Port::OpenDevice(options_.device_path, error);
   if (!port_) return false;
   path_ = port_->path();
   hungUp_ = port_->pseudo_terminal();
@@ -151,7 +153,8 @@ Clock::duration Instrument::ByteTime() const {
 bool Instrument::Paced() const { return options_.pace && ByteTime() > Clock::duration::zero(); }
 
 void Instrument::Wakeup() const {
-  if (wakePipe_[1] >= 0) [[maybe_unused]] auto n = write(wakePipe_[1], "!", 1);
+  if (wakePipe_[1] >= 0) [[maybe_unused]]
+    auto n = write(wakePipe_[1], "!", 1);
 }
 
 void Instrument::Apply(const Reaction& reaction) {
@@ -215,8 +218,10 @@ void Instrument::WriteDue() {
     }
     ssize_t written = write(port_->fd(), next.bytes.data(), count);
     if (written < 0) {
-      if (errno == EAGAIN) waitingToWrite_ = true;
-      else if (errno == EIO) hungUp_ = true;
+      if (errno == EAGAIN)
+        waitingToWrite_ = true;
+      else if (errno == EIO)
+        hungUp_ = true;
       else {
         transcript_.Note(std::string("write failed: ") + std::strerror(errno));
         out_.pop_front();
@@ -226,8 +231,10 @@ void Instrument::WriteDue() {
     transcript_.Sent(next.bytes.substr(0, std::size_t(written)));
     next.bytes.erase(0, std::size_t(written));
     next.due += ByteTime() * long(Paced() ? written : 0);
-    if (next.bytes.empty()) out_.pop_front();
-    else if (!Paced()) waitingToWrite_ = true;
+    if (next.bytes.empty())
+      out_.pop_front();
+    else if (!Paced())
+      waitingToWrite_ = true;
   }
 }
 
@@ -266,7 +273,7 @@ void Instrument::Run() {
     if (!out_.empty() && !waitingToWrite_) {
       const Pending& front = out_.front();
       consider(Paced() && front.due <= now ? front.due + ByteTime() * long(std::min(front.bytes.size(), PacedRead))
-                                                 : front.due);
+                                           : front.due);
     }
     for (const Timer& timer : timers_) consider(timer.at);
     int fd = port_ ? port_->fd() : -1;

@@ -21,14 +21,14 @@ namespace sim {
 
 struct Options {
   Memory memory = DefaultMemory();
-  DeviceOptions device;           // faults, power state at start, new firmware version, restart time
-  bool pace = false;              // take and send bytes no faster than 115200 baud (10 bits a byte)
-  bool auto_operator = false;     // work the front panel as the updater's log asks
-  int operator_delay_ms = 1000;   // how long the automatic operator takes for each step
-  std::string device_path;        // a real serial device instead of a pseudo-terminal
-  std::string link_path;          // also make this symbolic link to the updater's side
-  std::string transcript_path;    // write the transcript to this file
-  bool keep_transcript = false;   // keep the transcript in memory (Transcript())
+  DeviceOptions device;          // faults, power state at start, new firmware version, restart time
+  bool pace = false;             // take and send bytes no faster than 115200 baud (10 bits a byte)
+  bool auto_operator = false;    // work the front panel as the updater's log asks
+  int operator_delay_ms = 1000;  // how long the automatic operator takes for each step
+  std::string device_path;       // a real serial device instead of a pseudo-terminal
+  std::string link_path;         // also make this symbolic link to the updater's side
+  std::string transcript_path;   // write the transcript to this file
+  bool keep_transcript = false;  // keep the transcript in memory (Transcript())
 };
 
 class Instrument {
@@ -70,11 +70,11 @@ class Instrument {
   };
 
   void Run();
-  void Apply(const Reaction& reaction);      // with mutex_ held
-  void RunTimers();                          // with mutex_ held
-  void WriteDue();                           // with mutex_ held
+  void Apply(const Reaction& reaction);  // with mutex_ held
+  void RunTimers();                      // with mutex_ held
+  void WriteDue();                       // with mutex_ held
   void ReadInput();
-  void ClosePort();                          // with mutex_ held
+  void ClosePort();  // with mutex_ held
   platform::Clock::duration ByteTime() const;
   bool Paced() const;
   void Wakeup() const;
@@ -90,8 +90,8 @@ class Instrument {
   int wakePipe_[2] = {-1, -1};
   bool stop_ = false;
   bool vanish_ = false;
-  bool hungUp_ = false;         // nobody has the pseudo-terminal's slave side open
-  bool waitingToWrite_ = false; // the line is full; wait until it takes more
+  bool hungUp_ = false;          // nobody has the pseudo-terminal's slave side open
+  bool waitingToWrite_ = false;  // the line is full; wait until it takes more
   std::deque<Pending> out_;
   std::vector<Timer> timers_;
   platform::Clock::time_point lineFreeAt_{};  // when the last queued byte has gone out

@@ -49,8 +49,10 @@ Loader::Outcome Loader::Receive(std::string_view bytes, std::size_t& used, React
       } else {
         skipped_ += file_;
         file_.clear();
-        if (c == FileStart[0]) file_ += c;
-        else skipped_ += c;
+        if (c == FileStart[0])
+          file_ += c;
+        else
+          skipped_ += c;
       }
       if (file_.size() == FileStart.size()) {
         log_.AddIgnored(skipped_);

@@ -40,8 +40,8 @@ class Loader {
   ReceiveLog& log_;
   Notes notes_;
   int wanted_ = 1;
-  std::string file_;       // the file being received, from its "*TMV540 "
-  std::string skipped_;    // bytes before a file start, not yet logged
+  std::string file_;                    // the file being received, from its "*TMV540 "
+  std::string skipped_;                 // bytes before a file start, not yet logged
   std::array<std::string, 8> digests_;  // of the files held, empty for the others
   std::string stamp_;
   bool silent_ = false;

@@ -1,11 +1,12 @@
 // tmv540-sim: a simulated TMV540 on a pseudo-terminal or a serial device, worked from the keyboard
 // or by signals. See --help.
-#include <csignal>
-#include <cstdio>
-#include <iostream>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
 
 #include "cli.h"
 #include "memory_file.h"
@@ -15,8 +16,10 @@ namespace {
 void Save(const sim::Instrument& instrument, const std::string& path) {
   if (path.empty()) return;
   std::string error;
-  if (sim::SaveMemory(instrument.memory(), path, error)) std::cerr << "memory saved to " << path << "\n";
-  else std::cerr << "tmv540-sim: " << error << "\n";
+  if (sim::SaveMemory(instrument.memory(), path, error))
+    std::cerr << "memory saved to " << path << "\n";
+  else
+    std::cerr << "tmv540-sim: " << error << "\n";
 }
 
 }  // namespace
@@ -63,12 +66,18 @@ int main(int argc, char** argv) {
       // Without a terminal (stdin at its end) the front panel is worked by signals only.
       if (!std::getline(std::cin, command)) input = false;
     }
-    if (command == "p") instrument.PressPower();
-    else if (command == "l") instrument.PressPowerWithIg1Degas();
-    else if (command == "s") Save(instrument, commandLine.save_path);
-    else if (command == "v") instrument.VanishPort();
-    else if (command == "q") quit = true;
-    else if (!command.empty()) std::cerr << "keys: p, l, s, v, q (see --help)\n";
+    if (command == "p")
+      instrument.PressPower();
+    else if (command == "l")
+      instrument.PressPowerWithIg1Degas();
+    else if (command == "s")
+      Save(instrument, commandLine.save_path);
+    else if (command == "v")
+      instrument.VanishPort();
+    else if (command == "q")
+      quit = true;
+    else if (!command.empty())
+      std::cerr << "keys: p, l, s, v, q (see --help)\n";
     if (command == "p" || command == "l") std::cerr << "now " << sim::PowerName(instrument.power()) << "\n";
   }
   instrument.Stop();

@@ -21,9 +21,9 @@ struct Memory {
   std::string saved_serial_number;  // in flash
   Values saved_calibration;         // in flash
 
-  std::string firmware_version;  // "092"
-  std::string build_stamp;       // "02/11/01 09:30"
-  std::string download_date;     // "15Nov02", set by FDAT
+  std::string firmware_version;            // "092"
+  std::string build_stamp;                 // "02/11/01 09:30"
+  std::string download_date;               // "15Nov02", set by FDAT
   std::array<std::string, 8> flash_files;  // digest of each firmware file's payload
 
   bool operator==(const Memory&) const = default;

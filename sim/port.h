@@ -21,7 +21,8 @@ class Port {
   bool pseudo_terminal() const { return pseudoTerminal_; }
 
  private:
-  Port(int fd, std::string path, bool pseudoTerminal) : fd_(fd), path_(std::move(path)), pseudoTerminal_(pseudoTerminal) {}
+  Port(int fd, std::string path, bool pseudoTerminal)
+      : fd_(fd), path_(std::move(path)), pseudoTerminal_(pseudoTerminal) {}
   int fd_;
   std::string path_;
   bool pseudoTerminal_;

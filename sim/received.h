@@ -11,9 +11,9 @@ namespace sim {
 struct Received {
   enum class Kind { Command, File, Ignored };
   Kind kind = Kind::Command;
-  std::string text;       // the command line without line ends and NULs; "file 3" for a file
-  std::string raw;        // every byte, as received
-  bool accepted = true;   // the command was understood and carried out; the file passed its check
+  std::string text;      // the command line without line ends and NULs; "file 3" for a file
+  std::string raw;       // every byte, as received
+  bool accepted = true;  // the command was understood and carried out; the file passed its check
 };
 
 class ReceiveLog {

@@ -24,34 +24,53 @@ enum class Kind { Scientific, Fixed4, Fixed2, Decimal, Integer, Signed, Pressure
 
 std::string Current(Kind kind, unsigned r, int argument, const char* pattern) {
   switch (kind) {
-    case Kind::Scientific: return Format("%.4E", (50 + r % 150) / 100.0 * std::pow(10.0, int(r % 5) - 4));
-    case Kind::Fixed4: return Format("%.4f", (r % 20000) / 10000.0);
-    case Kind::Fixed2: return Format("%.2f", 15 + (r % 1000) / 100.0);
-    case Kind::Decimal: return Format("%.1f", 0.5 + (r % 995) / 10.0);
-    case Kind::Integer: return std::to_string(1 + r % 1500);
-    case Kind::Signed: return std::to_string(int(r % 200) - 100);
-    case Kind::Pressure: return Format("%.2E", (100 + r % 900) / 100.0 * std::pow(10.0, -2 - int(r % 8)));
-    case Kind::Switch: return r % 3 ? "ON" : "OFF";
-    case Kind::Hex: return Format("%04X", r % 0x10000);
+    case Kind::Scientific:
+      return Format("%.4E", (50 + r % 150) / 100.0 * std::pow(10.0, int(r % 5) - 4));
+    case Kind::Fixed4:
+      return Format("%.4f", (r % 20000) / 10000.0);
+    case Kind::Fixed2:
+      return Format("%.2f", 15 + (r % 1000) / 100.0);
+    case Kind::Decimal:
+      return Format("%.1f", 0.5 + (r % 995) / 10.0);
+    case Kind::Integer:
+      return std::to_string(1 + r % 1500);
+    case Kind::Signed:
+      return std::to_string(int(r % 200) - 100);
+    case Kind::Pressure:
+      return Format("%.2E", (100 + r % 900) / 100.0 * std::pow(10.0, -2 - int(r % 8)));
+    case Kind::Switch:
+      return r % 3 ? "ON" : "OFF";
+    case Kind::Hex:
+      return Format("%04X", r % 0x10000);
     case Kind::Word:
-    case Kind::Text: return Format(pattern, argument);
+    case Kind::Text:
+      return Format(pattern, argument);
   }
   return {};
 }
 
 std::string Factory(Kind kind, int argument, const char* pattern) {
   switch (kind) {
-    case Kind::Scientific: return "1.0000E+00";
-    case Kind::Fixed4: return "0.0000";
-    case Kind::Fixed2: return "20.00";
-    case Kind::Decimal: return "1.0";
+    case Kind::Scientific:
+      return "1.0000E+00";
+    case Kind::Fixed4:
+      return "0.0000";
+    case Kind::Fixed2:
+      return "20.00";
+    case Kind::Decimal:
+      return "1.0";
     case Kind::Integer:
-    case Kind::Signed: return "0";
-    case Kind::Pressure: return "1.00E-03";
-    case Kind::Switch: return "OFF";
-    case Kind::Hex: return "0000";
+    case Kind::Signed:
+      return "0";
+    case Kind::Pressure:
+      return "1.00E-03";
+    case Kind::Switch:
+      return "OFF";
+    case Kind::Hex:
+      return "0000";
     case Kind::Word:
-    case Kind::Text: return Format(pattern, argument);
+    case Kind::Text:
+      return Format(pattern, argument);
   }
   return {};
 }
@@ -74,19 +93,25 @@ struct Group {
 constexpr int None = 0, NoneEnd = -1;
 
 const Group CalibrationGroups[] = {
-    {"$afs", 1, 1, Kind::Scientific}, {"$aco", 1, 1, Kind::Signed},     {"$afs", 2, 2, Kind::Scientific},
-    {"$aco", 2, 2, Kind::Signed},     {"$afs", 3, 3, Kind::Scientific}, {"$aco", 3, 3, Kind::Signed},
-    {"$afs", 4, 4, Kind::Scientific}, {"$aco", 4, 4, Kind::Signed},     {"$hbt", None, NoneEnd, Kind::Integer},
-    {"$dco", 1, 1, Kind::Fixed4},     {"$dfs", 1, 1, Kind::Scientific}, {"$dco", 2, 2, Kind::Fixed4},
-    {"$dfs", 2, 2, Kind::Scientific}, {"$dco", 3, 3, Kind::Fixed4},     {"$dfs", 3, 3, Kind::Scientific},
-    {"$dco", 4, 4, Kind::Fixed4},     {"$dfs", 4, 4, Kind::Scientific}, {"$d20", 0, 0, Kind::Fixed2},
-    {"$ies", 0, 0, Kind::Pressure},   {"$d20", 1, 1, Kind::Fixed2},     {"$ies", 1, 1, Kind::Pressure},
-    {"$d20", 2, 2, Kind::Fixed2},     {"$ies", 2, 2, Kind::Pressure},   {"$d20", 3, 3, Kind::Fixed2},
-    {"$ies", 3, 3, Kind::Pressure},   {"$hgt", 0, 0, Kind::Integer},    {"$hgt", 2, 2, Kind::Integer},
-    {"$hgt", 1, 1, Kind::Integer},    {"$hgt", 3, 3, Kind::Integer},    {"$ifs", 3, 3, Kind::Scientific},
-    {"$ifs", 2, 2, Kind::Scientific}, {"$ifs", 1, 1, Kind::Scientific}, {"$ifs", 0, 0, Kind::Scientific},
-    {"$pfs", 0, 0, Kind::Fixed4},     {"$pco", 0, 0, Kind::Signed},     {"$pfs", 1, 1, Kind::Fixed4},
-    {"$pco", 1, 1, Kind::Signed},     {"$pdg", None, NoneEnd, Kind::Text, "REV C7", "REV A0"},
+    {"$afs", 1, 1, Kind::Scientific},       {"$aco", 1, 1, Kind::Signed},
+    {"$afs", 2, 2, Kind::Scientific},       {"$aco", 2, 2, Kind::Signed},
+    {"$afs", 3, 3, Kind::Scientific},       {"$aco", 3, 3, Kind::Signed},
+    {"$afs", 4, 4, Kind::Scientific},       {"$aco", 4, 4, Kind::Signed},
+    {"$hbt", None, NoneEnd, Kind::Integer}, {"$dco", 1, 1, Kind::Fixed4},
+    {"$dfs", 1, 1, Kind::Scientific},       {"$dco", 2, 2, Kind::Fixed4},
+    {"$dfs", 2, 2, Kind::Scientific},       {"$dco", 3, 3, Kind::Fixed4},
+    {"$dfs", 3, 3, Kind::Scientific},       {"$dco", 4, 4, Kind::Fixed4},
+    {"$dfs", 4, 4, Kind::Scientific},       {"$d20", 0, 0, Kind::Fixed2},
+    {"$ies", 0, 0, Kind::Pressure},         {"$d20", 1, 1, Kind::Fixed2},
+    {"$ies", 1, 1, Kind::Pressure},         {"$d20", 2, 2, Kind::Fixed2},
+    {"$ies", 2, 2, Kind::Pressure},         {"$d20", 3, 3, Kind::Fixed2},
+    {"$ies", 3, 3, Kind::Pressure},         {"$hgt", 0, 0, Kind::Integer},
+    {"$hgt", 2, 2, Kind::Integer},          {"$hgt", 1, 1, Kind::Integer},
+    {"$hgt", 3, 3, Kind::Integer},          {"$ifs", 3, 3, Kind::Scientific},
+    {"$ifs", 2, 2, Kind::Scientific},       {"$ifs", 1, 1, Kind::Scientific},
+    {"$ifs", 0, 0, Kind::Scientific},       {"$pfs", 0, 0, Kind::Fixed4},
+    {"$pco", 0, 0, Kind::Signed},           {"$pfs", 1, 1, Kind::Fixed4},
+    {"$pco", 1, 1, Kind::Signed},           {"$pdg", None, NoneEnd, Kind::Text, "REV C7", "REV A0"},
 };
 
 const Group SettingGroups[] = {

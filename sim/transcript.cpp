@@ -13,10 +13,14 @@ std::string Transcript::Escape(std::string_view bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes.size() && i < Shown; ++i) {
     unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else if (c == 0) out += "\\0";
-    else if (c == '\\') out += "\\\\";
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == 0)
+      out += "\\0";
+    else if (c == '\\')
+      out += "\\\\";
     else if (c < 0x20 || c >= 0x7F) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "\\x%02X", c);

@@ -1,12 +1,13 @@
 // The simulated instrument's exchanges, byte for byte, without a serial line: what the updater
 // sends and what the instrument answers.
+#include "device.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "device.h"
 #include "tables.h"
 
 namespace sim {
@@ -20,7 +21,8 @@ const std::string CalQueryList =
     "$dco? 1\n$dfs? 1\n$dco? 2\n$dfs? 2\n$dco? 3\n$dfs? 3\n$dco? 4\n$dfs? 4\n"
     "$d20? 0\n$ies? 0\n$d20? 1\n$ies? 1\n$d20? 2\n$ies? 2\n$d20? 3\n$ies? 3\n"
     "$hgt? 0\n$hgt? 2\n$hgt? 1\n$hgt? 3\n$ifs? 3\n$ifs? 2\n$ifs? 1\n$ifs? 0\n"
-    "$pfs? 0\n$pco? 0\n$pfs? 1\n$pco? 1\n$pdg?  \n"s + '\0';
+    "$pfs? 0\n$pco? 0\n$pfs? 1\n$pco? 1\n$pdg?  \n"s +
+    '\0';
 
 std::string Out(const Reaction& reaction) {
   std::string out;

@@ -1,8 +1,7 @@
 // The simulated instrument on its pseudo-terminal, driven from the updater's side of the line by
 // hand: a whole update from the handshake to the state sent back, and the line's own behaviour.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -28,7 +27,8 @@ const std::string CalQueryList =
     "$dco? 1\n$dfs? 1\n$dco? 2\n$dfs? 2\n$dco? 3\n$dfs? 3\n$dco? 4\n$dfs? 4\n"
     "$d20? 0\n$ies? 0\n$d20? 1\n$ies? 1\n$d20? 2\n$ies? 2\n$d20? 3\n$ies? 3\n"
     "$hgt? 0\n$hgt? 2\n$hgt? 1\n$hgt? 3\n$ifs? 3\n$ifs? 2\n$ifs? 1\n$ifs? 0\n"
-    "$pfs? 0\n$pco? 0\n$pfs? 1\n$pco? 1\n$pdg?  \n"s + '\0';
+    "$pfs? 0\n$pco? 0\n$pfs? 1\n$pco? 1\n$pdg?  \n"s +
+    '\0';
 
 // The updater's 226 state queries: mnemonic, "?", argument right-aligned in 3, LF.
 std::vector<std::string> StateQueries() {
@@ -233,7 +233,8 @@ TEST_F(SimulatedLine, AWholeUpdateByHandLosesNothing) {
   }
   for (const Received& item : instrument->Received())
     EXPECT_TRUE(item.accepted || item.kind == Received::Kind::Ignored) << item.text;
-  EXPECT_EQ(instrument->ReceivedBytes().substr(0, 35), "\n\nVERB 1\nFREV?\nVRDT?\nFDAT?\nVERB 0\nsnum?\n\0"s.substr(0, 35));
+  EXPECT_EQ(instrument->ReceivedBytes().substr(0, 35),
+            "\n\nVERB 1\nFREV?\nVRDT?\nFDAT?\nVERB 0\nsnum?\n\0"s.substr(0, 35));
   if (HasFailure()) std::cout << instrument->Transcript();
 }
 
@@ -247,9 +248,8 @@ TEST_F(SimulatedLine, SurvivesTheUpdaterOpeningAndClosingItsSideAndDropsWhatNobo
   }
   instrument->PressPower();
   instrument->PressPowerWithIg1Degas();  // its prompt goes out while nobody listens
-  EXPECT_TRUE(Eventually([&] {
-    return instrument->Transcript().find("lost, nobody has the line open: 01\\r\\n") != std::string::npos;
-  }));
+  EXPECT_TRUE(Eventually(
+      [&] { return instrument->Transcript().find("lost, nobody has the line open: 01\\r\\n") != std::string::npos; }));
   Line line(instrument->Path());
   EXPECT_EQ(line.ReadFor(200), "");
 }

@@ -1,6 +1,8 @@
 // The simulated firmware loader: its file check and its side of the transfer dialogue.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,18 @@ TEST(FirmwareFileCheck, AcceptsASoundFileAndRefusesAnyChangedPart) {
   EXPECT_FALSE(CheckFirmwareFile(sound.data(), sound.size() - 1).ok);
 }
 
+// The loader takes the image the updater carries, when the build has one.
+TEST(FirmwareFileCheck, AcceptsTheImageFilesOfTheBuild) {
+  for (int k = 1; k <= 8; ++k) {
+    std::ifstream in(std::string(FIRMWARE_IMAGE_DIR) + "/TMV5400" + std::to_string(k) + ".bin", std::ios::binary);
+    if (!in) GTEST_SKIP() << "no firmware image in " << FIRMWARE_IMAGE_DIR;
+    std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    FileCheck check = CheckFirmwareFile(file.data(), file.size());
+    EXPECT_TRUE(check.ok) << "file " << k << ": " << check.problem;
+    EXPECT_EQ(check.stamp, "03/06/02 14:51");
+  }
+}
+
 TEST(Loader, PromptsTakesEightFilesAndRestartsUnderTheNewFirmware) {
   Device device(DefaultMemory(), {}, nullptr);
   device.PressPower();
@@ -57,7 +71,8 @@ TEST(Loader, PromptsTakesEightFilesAndRestartsUnderTheNewFirmware) {
     std::string reply = Out(device.Receive(file.substr(0, 1000)));
     replies.push_back(reply + Out(device.Receive(file.substr(1000))));
   }
-  EXPECT_EQ(replies, (std::vector<std::string>{"02\r\n", "03\r\n", "04\r\n", "05\r\n", "06\r\n", "07\r\n", "08\r\n", ""}));
+  EXPECT_EQ(replies,
+            (std::vector<std::string>{"02\r\n", "03\r\n", "04\r\n", "05\r\n", "06\r\n", "07\r\n", "08\r\n", ""}));
   EXPECT_EQ(device.power(), Power::Restarting);
   EXPECT_EQ(Out(device.Receive("*IDN?\n")), "");
 

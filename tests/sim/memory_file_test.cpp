@@ -1,12 +1,11 @@
 // The instrument memory as a JSON file.
-#include <gtest/gtest.h>
+#include "memory_file.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
-
-#include "memory_file.h"
 
 namespace sim {
 namespace {
