@@ -21,3 +21,6 @@ extern FirmwareTableEntry FirmwareTable[FirmwareFileCount + 1];
 void FillFirmwareTable();
 
 inline constexpr char FirmwareVersion[] = "093 03/06/02 14:51";
+
+// The build carries the demonstration image, which must never reach an instrument.
+inline constexpr bool FirmwareIsDemonstration = TMV_DEMONSTRATION_IMAGE;
