@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 
@@ -13,6 +14,16 @@
 double TestTimeScale() {
   const char* scale = std::getenv("TMV_TEST_TIME_SCALE");
   return scale ? std::atof(scale) : 0.05;
+}
+
+std::string TodayAsDownloadDate() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  // Tests run in the "C" locale, whose month names are the English ones.
+  std::strftime(text, sizeof text, "%d%b%y", &local);
+  return text;
 }
 
 void EngineTest::SetUp() {

@@ -35,3 +35,6 @@ class EngineTest : public ::testing::Test {
 
 // Protocol time in tests runs at this fraction of real time ($TMV_TEST_TIME_SCALE, default 0.05).
 double TestTimeScale();
+
+// Today as the instrument's download date: ddMmmyy with English month names.
+std::string TodayAsDownloadDate();
