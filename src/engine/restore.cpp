@@ -1,9 +1,12 @@
 // After the eighth firmware file: waits for the new firmware, writes the download date, sends the
 // calibration back, has the instrument power off, waits for the operator to switch it on again and
 // sends the state back.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,12 +57,19 @@ std::optional<std::vector<char>> ReadWholeFile(const char* name) {
   std::FILE* f = std::fopen(name, "rb");
   if (!f) return std::nullopt;
   std::optional<std::vector<char>> content;
-  if (std::fseek(f, 0, SEEK_END) == 0) {
+  // Only a plain file opens as one: a directory of that name would report an endless size.
+  struct stat info {};
+  const bool plainFile = fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode);
+  if (plainFile && std::fseek(f, 0, SEEK_END) == 0) {
     const long size = std::ftell(f);
     if (size >= 0 && std::fseek(f, 0, SEEK_SET) == 0) {
-      std::vector<char> buffer(static_cast<std::size_t>(size));
-      buffer.resize(std::fread(buffer.data(), 1, buffer.size(), f));
-      if (!std::ferror(f)) content = std::move(buffer);
+      // No memory for the file is one more way of not reading it whole.
+      try {
+        std::vector<char> buffer(static_cast<std::size_t>(size));
+        buffer.resize(std::fread(buffer.data(), 1, buffer.size(), f));
+        if (!std::ferror(f)) content = std::move(buffer);
+      } catch (const std::exception&) {
+      }
     }
   }
   if (std::fclose(f) != 0) content.reset();

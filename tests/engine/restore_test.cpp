@@ -4,6 +4,7 @@
 // operator says an upload was broken off (so no backups are made and the files already in the
 // working directory are sent back), and then starts the instrument into its loader.
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -282,18 +283,21 @@ INSTANTIATE_TEST_SUITE_P(Answers, IdnPollTest,
                                            IdnCase{"LeftSwitchedOffCancel", 0, false, IDCANCEL, 1, 20, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-struct MissingFileCase {
+struct UnreadableFileCase {
   const char* name;
-  const char* missing;
+  const char* file;  // missing, unless a directory stands in its place
+  bool directory;
   bool calibrationSent;
 };
 
-class MissingFileTest : public RestoreTest, public ::testing::WithParamInterface<MissingFileCase> {};
+class UnreadableFileTest : public RestoreTest, public ::testing::WithParamInterface<UnreadableFileCase> {};
 
-TEST_P(MissingFileTest, FileErrorBoxAndNothingOfTheFileOrWhatFollowsIsSent) {
-  const MissingFileCase& c = GetParam();
-  if (std::string(c.missing) != "tmv-cal.txt") WriteWorkFile("tmv-cal.txt", CalFixture);
-  if (std::string(c.missing) != "tmv-ste.txt") WriteWorkFile("tmv-ste.txt", StateFixture);
+TEST_P(UnreadableFileTest, FileErrorBoxAndNothingOfTheFileOrWhatFollowsIsSent) {
+  const UnreadableFileCase& c = GetParam();
+  if (std::string(c.file) != "tmv-cal.txt") WriteWorkFile("tmv-cal.txt", CalFixture);
+  if (std::string(c.file) != "tmv-ste.txt") WriteWorkFile("tmv-ste.txt", StateFixture);
+  // A directory opens, but reports a size no buffer can hold.
+  if (c.directory) std::filesystem::create_directory(WorkDir() / c.file);
   op.Answer("File Error", IDOK);
 
   RunUpdate(PromptInstrument());
@@ -302,7 +306,7 @@ TEST_P(MissingFileTest, FileErrorBoxAndNothingOfTheFileOrWhatFollowsIsSent) {
     const std::string upToCal = Repeat(Idn, 1) + DiaOn + "FDAT " + date + "\n" + DiaOff + "\n";
     return c.calibrationSent ? upToCal + CalFixture + PowerOff + Idn + "\n" : upToCal;
   });
-  const std::string announced = std::string("\r\nSending file:\r\n") + c.missing + "...";
+  const std::string announced = std::string("\r\nSending file:\r\n") + c.file + "...";
   const std::string log = LogAfterLastFile();
   ASSERT_GE(log.size(), announced.size() + RestartHint.size());
   EXPECT_EQ(log.substr(log.size() - announced.size() - RestartHint.size()), announced + RestartHint);
@@ -317,9 +321,12 @@ TEST_P(MissingFileTest, FileErrorBoxAndNothingOfTheFileOrWhatFollowsIsSent) {
   EXPECT_EQ(CalBackupPending, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, MissingFileTest,
-                         ::testing::Values(MissingFileCase{"CalibrationFile", "tmv-cal.txt", false},
-                                           MissingFileCase{"StateFile", "tmv-ste.txt", true}),
+INSTANTIATE_TEST_SUITE_P(Files, UnreadableFileTest,
+                         ::testing::Values(UnreadableFileCase{"CalibrationFileMissing", "tmv-cal.txt", false, false},
+                                           UnreadableFileCase{"CalibrationFileIsADirectory", "tmv-cal.txt", true,
+                                                              false},
+                                           UnreadableFileCase{"StateFileMissing", "tmv-ste.txt", false, true},
+                                           UnreadableFileCase{"StateFileIsADirectory", "tmv-ste.txt", true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RestoreTest, InstrumentOutputDuringTheRestoreIsNeverEchoed) {
