@@ -19,6 +19,8 @@ using std::chrono::milliseconds;
 constexpr double ByteMicroseconds = 1e6 * 10 / 115200;
 // Paced input is taken in small reads, as a UART hands it over.
 constexpr std::size_t PacedRead = 16;
+// How late poll() may wake us for a paced read that was due (its time-out is in whole ms).
+constexpr auto LateWakeUp = std::chrono::milliseconds(2);
 // How often a pseudo-terminal nobody has open is looked at again.
 constexpr milliseconds HangUpRecheck{2};
 
@@ -246,7 +248,13 @@ void Instrument::ReadInput() {
   auto now = Clock::now();
   transcript_.Received(std::string_view(buffer, std::size_t(count)));
   Apply(device_.Receive(std::string_view(buffer, std::size_t(count))));
-  if (Paced()) nextReadAt_ = std::max(nextReadAt_, now) + ByteTime() * long(count);
+  if (Paced()) {
+    // Bytes that were already waiting came over the line back to back, so the line's schedule
+    // goes on from where it was; a late wake-up must not stretch it. After a quiet spell the
+    // line's clock starts again now.
+    const auto start = now - nextReadAt_ < LateWakeUp ? nextReadAt_ : now;
+    nextReadAt_ = start + ByteTime() * long(count);
+  }
 }
 
 void Instrument::ClosePort() {
