@@ -19,7 +19,18 @@ void ScriptedOperator::EnterSerialNumber(const std::string& entry) { dialogAnswe
 
 void ScriptedOperator::CloseSerialNumberDialog() { dialogAnswers_.emplace_back(false, std::string()); }
 
-void ScriptedOperator::AppendToLog(std::string_view text) { log_ += text; }
+void ScriptedOperator::WhenLogged(std::string text, std::function<void()> action) {
+  cues_.emplace_back(std::move(text), std::move(action));
+}
+
+void ScriptedOperator::AppendToLog(std::string_view text) {
+  log_ += text;
+  appends_.emplace_back(text);
+  if (cues_.empty() || cues_.front().first != text) return;
+  auto action = std::move(cues_.front().second);
+  cues_.pop_front();
+  action();
+}
 
 int ScriptedOperator::ShowMessageBox(std::string_view text, std::string_view caption, unsigned flags) {
   auto& queue = answers_[std::string(caption)];

@@ -2,6 +2,7 @@
 // The operator, played by a test: boxes are answered from a script, the serial number dialog is
 // filled in or closed, and the log is collected. The test's own thread becomes the UI thread.
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,7 +30,13 @@ class ScriptedOperator : public platform::Operator {
   // The next serial number dialog is closed by its frame.
   void CloseSerialNumberDialog();
 
+  // When a later log append is exactly `text`, `action` runs on the UI thread while the worker
+  // waits for the append. Cues are taken in the order given, each once.
+  void WhenLogged(std::string text, std::function<void()> action);
+
   const std::string& Log() const { return log_; }
+  // The log's appends, one entry each, in order.
+  const std::vector<std::string>& Appends() const { return appends_; }
   const std::vector<Box>& Boxes() const { return boxes_; }
   // Captions of boxes that came without a scripted answer.
   const std::vector<std::string>& Unexpected() const { return unexpected_; }
@@ -44,6 +51,8 @@ class ScriptedOperator : public platform::Operator {
 
  private:
   std::string log_;
+  std::vector<std::string> appends_;
+  std::deque<std::pair<std::string, std::function<void()>>> cues_;
   std::vector<Box> boxes_;
   std::vector<std::string> unexpected_;
   std::map<std::string, std::deque<int>> answers_;
