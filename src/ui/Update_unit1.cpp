@@ -22,7 +22,12 @@ constexpr char PrepareText[] =
     "3.  The TMV540 serial port is set for:\n"
     "          115200 baud\n          No Parity\n          8 Bit Word Length\n          Hardware flow control.\n";
 
-constexpr char Banner[] = "TMV540 Update - Linux edition, free software by the TMV540 Update developers\r\n";
+// A build with the demonstration image says so first thing, so nobody updates an instrument with it.
+constexpr const char* Banner =
+    FirmwareIsDemonstration
+        ? "TMV540 Update - Linux edition, free software by the TMV540 Update developers"
+          " - DEMONSTRATION FIRMWARE IMAGE: for the simulator only, never for an instrument\r\n"
+        : "TMV540 Update - Linux edition, free software by the TMV540 Update developers\r\n";
 
 }  // namespace
 
