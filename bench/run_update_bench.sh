@@ -4,11 +4,11 @@
 # and time-outs and the simulator's own delays set, the updater's CPU time and its peak memory.
 # It takes about two and a half minutes.
 #
-# Usage: bench/run_update_bench.sh [BUILD_DIR]    (default: build-bench, a Release build)
+# Usage: bench/run_update_bench.sh [BUILD_DIR]    (default: build/bench, a Release build)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-bench}
+build=${1:-$root/build/bench}
 operator_delay=1000
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
