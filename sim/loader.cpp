@@ -29,7 +29,7 @@ void Loader::StartWaiting() { Reset(); }
 
 void Loader::Ask(int file, Reaction& reaction) {
   wanted_ = file;
-  reaction.out.push_back({0, "0" + std::to_string(file) + "\r\n"});
+  reaction.out.push_back({0, std::string{'0', char('0' + file), '\r', '\n'}});
 }
 
 Loader::Outcome Loader::Receive(std::string_view bytes, std::size_t& used, Reaction& reaction) {

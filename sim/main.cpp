@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     if (fds[0].revents & POLLIN) {
       signalfd_siginfo info{};
       if (read(signalFd, &info, sizeof info) != sizeof info) continue;
-      command = info.ssi_signo == SIGUSR1 ? "p" : info.ssi_signo == SIGUSR2 ? "l" : "q";
+      command.assign(1, info.ssi_signo == SIGUSR1 ? 'p' : info.ssi_signo == SIGUSR2 ? 'l' : 'q');
     } else if (fds[1].revents & (POLLIN | POLLHUP)) {
       // Without a terminal (stdin at its end) the front panel is worked by signals only.
       if (!std::getline(std::cin, command)) input = false;
