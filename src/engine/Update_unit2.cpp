@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/backup_file.h"
 #include "firmware/firmware.h"
 #include "platform/clock.h"
 #include "platform/operator.h"
@@ -104,6 +105,14 @@ std::uint32_t TRead::Read(std::uint32_t count) {
   if (!ReadFile(Port, ReplyBuffer, count, &received, nullptr)) received = 0;
   ReadCount = received;
   return received;
+}
+
+bool TRead::CreateBackupFile(BackupFile& file) {
+  if (file.Create()) return true;
+  LogAppend("\r\n" + file.Error());
+  MessageBox("Couldn't open file for saving.  Exiting.", "Fatal Error", MB_OK);
+  RunFinishUpdate();
+  return false;
 }
 
 std::string_view TRead::ReplyText() { return {ReplyBuffer, strnlen(ReplyBuffer, ReplyBufferSize)}; }

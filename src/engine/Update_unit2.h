@@ -7,6 +7,8 @@
 #include "platform/serial.h"
 #include "platform/worker_thread.h"
 
+class BackupFile;
+
 // Shared progress state. Only the worker writes it, except FinishUpdate, which runs on the UI
 // thread while the worker waits for it.
 extern std::uint8_t CalBackupPending;
@@ -62,6 +64,10 @@ class TRead final : public TThread {
   void RunFinishUpdate();
   void BuildDownloadDateCommand();
   void PollIdn();
+  // Creates a backup's temporary file; when that fails, tells the operator and ends the update.
+  bool CreateBackupFile(BackupFile& file);
+  // A restore step that cannot go on: the operator is told, the step's flag cleared, the update ended.
+  void EndRestore(const char* failureText, std::uint8_t& pending);
   // The loader asked for a file that does not exist, or sent something else: start again at file 1.
   void UnexpectedReply();
 

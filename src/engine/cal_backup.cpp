@@ -73,12 +73,7 @@ TRead::Step TRead::CalBackup() {
   LogAppend("\r\n");
 
   BackupFile file(CalFileName);
-  if (!file.Create()) {
-    LogAppend("\r\n" + file.Error());
-    MessageBox("Couldn't open file for saving.  Exiting.", "Fatal Error", MB_OK);
-    RunFinishUpdate();
-    return Step::LeaveLoop;
-  }
+  if (!CreateBackupFile(file)) return Step::LeaveLoop;
 
   Write(CalQueryList, sizeof(CalQueryList));
   std::string CalReplyText;

@@ -84,6 +84,12 @@ void AnnounceSending(const char* name) {
 
 }  // namespace
 
+void TRead::EndRestore(const char* failureText, std::uint8_t& pending) {
+  MessageBox(failureText, "File Error", MB_OKCANCEL);
+  pending = 0;
+  RunFinishUpdate();
+}
+
 void TRead::BuildDownloadDateCommand() {
   // Month names are always English: the instrument's date format, whatever the PC's locale.
   static constexpr const char* Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -129,12 +135,7 @@ void TRead::CalRestore() {
   WriteText("\n");
   AnnounceSending(CalFileName);
   const auto file = ReadWholeFile(CalFileName);
-  if (!file) {
-    MessageBox(ReadFailureText, "File Error", MB_OKCANCEL);
-    CalRestorePending = 0;
-    RunFinishUpdate();
-    return;
-  }
+  if (!file) return EndRestore(ReadFailureText, CalRestorePending);
   try {
     if (!Write(file->data(), static_cast<std::uint32_t>(file->size()))) {
       LogAppend("\r\nError calibration sending file.");
@@ -149,9 +150,7 @@ void TRead::CalRestore() {
     CalRestorePending = 0;
     StateRestorePending = 1;
   } catch (...) {
-    MessageBox(SendFailureText, "File Error", MB_OKCANCEL);
-    CalRestorePending = 0;
-    RunFinishUpdate();
+    EndRestore(SendFailureText, CalRestorePending);
   }
 }
 
@@ -161,12 +160,7 @@ void TRead::StateRestore() {
   WriteText("\n");
   AnnounceSending(StateFileName);
   const auto file = ReadWholeFile(StateFileName);
-  if (!file) {
-    MessageBox(ReadFailureText, "File Error", MB_OKCANCEL);
-    StateRestorePending = 0;
-    RunFinishUpdate();
-    return;
-  }
+  if (!file) return EndRestore(ReadFailureText, StateRestorePending);
   try {
     for (std::size_t offset = 0; offset < file->size();) {
       const auto piece = static_cast<std::uint32_t>(std::min<std::size_t>(StatePieceSize, file->size() - offset));
@@ -182,7 +176,7 @@ void TRead::StateRestore() {
     LogAppend("\r\nFinished sending TMV540 state.");
     LogAppend("\r\nYour new TMV540 firmware was succesfully installed!");
   } catch (...) {
-    MessageBox(SendFailureText, "File Error", MB_OKCANCEL);
+    return EndRestore(SendFailureText, StateRestorePending);
   }
   StateRestorePending = 0;
   RunFinishUpdate();

@@ -74,12 +74,7 @@ TRead::Step TRead::StateBackup() {
   LogAppend("\r\n");
 
   BackupFile file(StateFileName);
-  if (!file.Create()) {
-    LogAppend("\r\n" + file.Error());
-    MessageBox("Couldn't open file for saving.  Exiting.", "Fatal Error", MB_OK);
-    RunFinishUpdate();
-    return Step::LeaveLoop;
-  }
+  if (!CreateBackupFile(file)) return Step::LeaveLoop;
   LogAppend("\r\nNow storing TMV540 state...this takes about 1 minute.\r\n");
 
   // 226 lines of up to 209 bytes each always fit.

@@ -224,7 +224,9 @@ TEST_F(UpdateEndToEnd, AfterThePowerFailsInTheTransferARestartedProgramFinishesT
                                                                   "Aborted upload?", "Upload Complete"}));
   int files = 0;
   for (const auto& item : instrument->Received()) {
-    if (item.kind == sim::Received::Kind::File) EXPECT_EQ(item.text, "file " + std::to_string(++files));
+    if (item.kind == sim::Received::Kind::File) {
+      EXPECT_EQ(item.text, "file " + std::to_string(++files));
+    }
   }
   EXPECT_EQ(files, FirmwareFileCount);
   ExpectCarriedAcross(before, instrument->memory());
