@@ -1,11 +1,12 @@
 #include "engine/backup_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 BackupFile::~BackupFile() {
   if (fd_ >= 0) close(fd_);

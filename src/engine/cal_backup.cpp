@@ -94,9 +94,9 @@ TRead::Step TRead::CalBackup() {
   CalFileText += "$sef\r\n";
   std::string failure;
   if (!complete || CalFileText.size() > CalFileTextLimit)
-    failure = overflow || complete ? "\r\nThe TMV540 sent more calibration text than a calibration holds."
-                                   : "\r\nThe TMV540 answered " + std::to_string(repliesFound) +
-                                         " of the 38 calibration queries.";
+    failure = overflow || complete
+                  ? "\r\nThe TMV540 sent more calibration text than a calibration holds."
+                  : "\r\nThe TMV540 answered " + std::to_string(repliesFound) + " of the 38 calibration queries.";
   else if (!file.Commit(CalFileText))
     failure = "\r\n" + file.Error() + ".";
   if (!failure.empty()) {

@@ -18,9 +18,9 @@
 
 namespace {
 
-constexpr char IdnQuery[] = "*IDN?\n";     // sent with its NUL
-constexpr char DiaOn[] = "$dia 1\r\n";     // sent with its NUL
-constexpr char DiaOff[] = "$dia 0\r\n";    // sent with its NUL
+constexpr char IdnQuery[] = "*IDN?\n";   // sent with its NUL
+constexpr char DiaOn[] = "$dia 1\r\n";   // sent with its NUL
+constexpr char DiaOff[] = "$dia 0\r\n";  // sent with its NUL
 constexpr std::uint32_t DownloadDateLength = 13;
 constexpr std::string_view PowerOff = "$ibr\npoff\n";
 constexpr char CalFileName[] = "tmv-cal.txt";
@@ -46,10 +46,12 @@ constexpr char UploadCompleteText[] =
     "\r\n"
     "This forces the TMV to load the calibration from flash memory.                        \r\n"
     "The TMV will beep and report it has 'lost settings while the power was off';                        \r\n"
-    "this is normal and occurs whenever the TMV is forced to load settings from flash memory.                        \r\n"
+    "this is normal and occurs whenever the TMV is forced to load settings from flash memory.                        "
+    "\r\n"
     "\r\n"
     "IMPORTANT!                        \r\n"
-    "After you click OK, You MUST reboot the TMV by pressing the red power button after it is turned off.                        \r\n"
+    "After you click OK, You MUST reboot the TMV by pressing the red power button after it is turned off.              "
+    "          \r\n"
     "Once the TMV is rebooted, your instrument state is restored.";
 
 // The whole file, or nothing when any step of reading it fails.

@@ -19,23 +19,30 @@ struct StateQueryGroup {
 };
 
 constexpr StateQueryGroup StateQueryGroups[] = {
-    {"GPMU", 0, 0, true}, {"GPBA", 0, 2}, {"GPDF", 0, 2}, {"GDES", 1, 12}, {"CSEN", 1, 2}, {"CGCF", 1, 4},
-    {"CRVI", 1, 2},       {"IGEC", 1, 2}, {"GFIL", 1, 2}, {"GPLV", 1, 2},  {"GOSD", 1, 2}, {"GOTH", 1, 2},
-    {"GODE", 1, 2},       {"GOAA", 1, 2}, {"DENA", 0, 0, true}, {"DPOW", 1, 2}, {"DTIM", 1, 2},
-    {"AOPG", 0, 0, true}, {"AOIG", 0, 0, true}, {"AOTH", 0, 0, true}, {"AOCN", 0, 0, true}, {"CRVP", 1, 2},
-    {"GADM", 1, 4},       {"GDAS", 1, 4}, {"ANDF", 1, 4}, {"GDAV", 1, 4},  {"CMPX", 1, 4},
-    {"PLIN", 0, 0, true}, {"PLWT", 0, 0, true}, {"PLEN", 0, 0, true}, {"PLDD", 0, 0, true},
-    {"PLTR", 0, 0, true}, {"LCPN", 0, 0, true}, {"LCPX", 0, 0, true}, {"LCVN", 0, 0, true},
-    {"LCVX", 0, 0, true}, {"LCRG", 0, 0, true}, {"RDES", 1, 8}, {"RLCL", 1, 8}, {"RLOP", 1, 8},
-    {"RBEP", 1, 8},       {"RMOD", 1, 8}, {"RAMS", 1, 8}, {"RGOS", 1, 8},  {"RTRP", 1, 8}, {"RTRV", 1, 8},
-    {"RPHY", 1, 8},       {"RVHY", 1, 8}, {"RPOL", 1, 8}, {"RDEL", 1, 8},  {"RTCL", 1, 8}, {"RTOP", 1, 8},
-    {"RTIL", 1, 8},       {"BLEN", 0, 0, true}, {"BLIT", 0, 0, true}, {"BLOF", 0, 0, true},
-    {"BLON", 0, 0, true}, {"BLTD", 0, 0, true}, {"SECF", 0, 7}, {"WSEN", 0, 0, true}, {"NAME", 0, 0, true},
-    {"VOLC", 0, 0, true},
+    {"GPMU", 0, 0, true}, {"GPBA", 0, 2},       {"GPDF", 0, 2},       {"GDES", 1, 12},      {"CSEN", 1, 2},
+    {"CGCF", 1, 4},       {"CRVI", 1, 2},       {"IGEC", 1, 2},       {"GFIL", 1, 2},       {"GPLV", 1, 2},
+    {"GOSD", 1, 2},       {"GOTH", 1, 2},       {"GODE", 1, 2},       {"GOAA", 1, 2},       {"DENA", 0, 0, true},
+    {"DPOW", 1, 2},       {"DTIM", 1, 2},       {"AOPG", 0, 0, true}, {"AOIG", 0, 0, true}, {"AOTH", 0, 0, true},
+    {"AOCN", 0, 0, true}, {"CRVP", 1, 2},       {"GADM", 1, 4},       {"GDAS", 1, 4},       {"ANDF", 1, 4},
+    {"GDAV", 1, 4},       {"CMPX", 1, 4},       {"PLIN", 0, 0, true}, {"PLWT", 0, 0, true}, {"PLEN", 0, 0, true},
+    {"PLDD", 0, 0, true}, {"PLTR", 0, 0, true}, {"LCPN", 0, 0, true}, {"LCPX", 0, 0, true}, {"LCVN", 0, 0, true},
+    {"LCVX", 0, 0, true}, {"LCRG", 0, 0, true}, {"RDES", 1, 8},       {"RLCL", 1, 8},       {"RLOP", 1, 8},
+    {"RBEP", 1, 8},       {"RMOD", 1, 8},       {"RAMS", 1, 8},       {"RGOS", 1, 8},       {"RTRP", 1, 8},
+    {"RTRV", 1, 8},       {"RPHY", 1, 8},       {"RVHY", 1, 8},       {"RPOL", 1, 8},       {"RDEL", 1, 8},
+    {"RTCL", 1, 8},       {"RTOP", 1, 8},       {"RTIL", 1, 8},       {"BLEN", 0, 0, true}, {"BLIT", 0, 0, true},
+    {"BLOF", 0, 0, true}, {"BLON", 0, 0, true}, {"BLTD", 0, 0, true}, {"SECF", 0, 7},       {"WSEN", 0, 0, true},
+    {"NAME", 0, 0, true}, {"VOLC", 0, 0, true},
 };
 static_assert(std::size(StateQueryGroups) == 62);
 
 constexpr int StateQueryCount = 226;
+
+constexpr int CountStateRows() {
+  int rows = 0;
+  for (const auto& group : StateQueryGroups) rows += group.last - group.first + 1;
+  return rows;
+}
+static_assert(CountStateRows() == StateQueryCount);
 constexpr int StateRowSize = 10;  // mnemonic, "?", 3-character argument field, LF, NUL
 
 // The rows back to back: e.g. "GDES? 12\n" and its NUL.

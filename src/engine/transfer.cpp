@@ -109,8 +109,7 @@ TRead::Step TRead::UploadStep() {
       UploadActive = 1;
     }
   } catch (...) {
-    MessageBox("Can't perform one of the following file operations: Open, Read, Write.", "File Error",
-               MB_OKCANCEL);
+    MessageBox("Can't perform one of the following file operations: Open, Read, Write.", "File Error", MB_OKCANCEL);
     RunFinishUpdate();
     return Step::LeaveLoop;
   }

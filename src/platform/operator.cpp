@@ -19,11 +19,16 @@ bool CallerAbandoned() {
 
 const char* AnswerName(int answer) {
   switch (answer) {
-    case IDOK: return "OK";
-    case IDCANCEL: return "Cancel";
-    case IDYES: return "Yes";
-    case IDNO: return "No";
-    default: return "?";
+    case IDOK:
+      return "OK";
+    case IDCANCEL:
+      return "Cancel";
+    case IDYES:
+      return "Yes";
+    case IDNO:
+      return "No";
+    default:
+      return "?";
   }
 }
 
@@ -45,9 +50,12 @@ void SetTranscript(std::ostream* out) { transcript = out; }
 
 int ClosedBoxAnswer(unsigned flags) {
   switch (flags & MB_BUTTONS) {
-    case MB_OKCANCEL: return IDCANCEL;
-    case MB_YESNO: return IDNO;
-    default: return IDOK;
+    case MB_OKCANCEL:
+      return IDCANCEL;
+    case MB_YESNO:
+      return IDNO;
+    default:
+      return IDOK;
   }
 }
 

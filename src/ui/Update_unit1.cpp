@@ -24,10 +24,9 @@ constexpr char PrepareText[] =
 
 // A build with the demonstration image says so first thing, so nobody updates an instrument with it.
 constexpr const char* Banner =
-    FirmwareIsDemonstration
-        ? "TMV540 Update - Linux edition, free software by the TMV540 Update developers"
-          " - DEMONSTRATION FIRMWARE IMAGE: for the simulator only, never for an instrument\r\n"
-        : "TMV540 Update - Linux edition, free software by the TMV540 Update developers\r\n";
+    FirmwareIsDemonstration ? "TMV540 Update - Linux edition, free software by the TMV540 Update developers"
+                              " - DEMONSTRATION FIRMWARE IMAGE: for the simulator only, never for an instrument\r\n"
+                            : "TMV540 Update - Linux edition, free software by the TMV540 Update developers\r\n";
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 // The worker's life and its bridge to the UI thread: requests are served whenever the UI thread
 // waits, a free-on-end worker is joined and deleted on the UI thread, and abandoning a worker
 // ends its protocol waits at once.
+#include "platform/worker_thread.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +12,6 @@
 
 #include "platform/clock.h"
 #include "platform/ui_thread.h"
-#include "platform/worker_thread.h"
 
 namespace {
 
